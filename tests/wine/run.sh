@@ -30,7 +30,6 @@ fresh() {
 messages() {
   local log="$work/app/logs/vorlune-overlay.log"
   [ -f "$log" ] || { echo "<no log>"; return; }
-  if [ -n "$(tr -d '\r' < "$log" | cmp -s - "$log" && echo same)" ]; then echo "<log without CR>"; fi
   if grep -q -v $'\r$' "$log"; then echo "<line without CR LF>"; fi
   if grep -q -v -E '^[0-9]{4}-[0-9]{1,2}-[0-9]{1,2} [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2} ' "$log"; then echo "<line without time stamp>"; fi
   sed -E 's/^[0-9]+-[0-9]+-[0-9]+ [0-9]+:[0-9]+:[0-9]+ //; s/\r$//' "$log"
