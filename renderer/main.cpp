@@ -314,7 +314,7 @@ LRESULT CALLBACK App::WindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_MOUSEACTIVATE:
             return MA_NOACTIVATE;
         case WM_COPYDATA:
-            if (window != app->controlWindow || window == nullptr) break;
+            if (window != app->controlWindow) break;
             return app->OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         case WM_DISPLAYCHANGE:
         case WM_DPICHANGED:
