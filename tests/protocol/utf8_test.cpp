@@ -1,0 +1,155 @@
+// Text must be well-formed UTF-8 (RFC 3629). The decoder skips ASCII runs by
+// whole words, so every sequence is also tried at offsets that put it across
+// word boundaries and between ASCII runs.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "frame_builder.h"
+#include "protocol/protocol.h"
+
+namespace {
+
+using namespace frametest;
+
+bool TextAccepted(const std::string& text) {
+    const Decoded decoded = Decode(Frame({TextCmd(text)}));
+    if (!decoded.ok) {
+        EXPECT_EQ(decoded.error, "invalid Text UTF-8");
+    }
+    return decoded.ok;
+}
+
+// ASCII before the sequence and after it; the offsets cover 8-byte and
+// 32-byte boundaries on both sides.
+std::vector<std::string> Placements(const std::string& sequence) {
+    std::vector<std::string> texts;
+    for (const std::size_t before : {0, 1, 7, 8, 9, 31, 32, 40}) {
+        for (const std::size_t after : {0, 1, 8, 33}) {
+            texts.push_back(std::string(before, 'a') + sequence + std::string(after, 'z'));
+        }
+    }
+    return texts;
+}
+
+TEST(DecodeScene, Utf8Rule) {
+    struct Case {
+        const char* why;
+        std::string bytes;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"empty text", "", true},
+        {"NUL is a character", std::string(1, '\0'), true},
+        {"smallest 2-byte form", "\xC2\x80", true},
+        {"euro sign, 3 bytes", "\xE2\x82\xAC", true},
+        {"last code point of the BMP", "\xEF\xBF\xBF", true},
+        {"just below the surrogates", "\xED\x9F\xBF", true},
+        {"just above the surrogates", "\xEE\x80\x80", true},
+        {"emoji, 4 bytes", "\xF0\x9F\x98\x80", true},
+        {"smallest 4-byte form", "\xF0\x90\x80\x80", true},
+        {"largest code point U+10FFFF", "\xF4\x8F\xBF\xBF", true},
+        {"overlong NUL", "\xC0\x80", false},
+        {"overlong 2-byte lead C1", "\xC1\xBF", false},
+        {"overlong 3-byte form", "\xE0\x80\x80", false},
+        {"overlong 3-byte, largest", "\xE0\x9F\xBF", false},
+        {"first surrogate", "\xED\xA0\x80", false},
+        {"last surrogate", "\xED\xBF\xBF", false},
+        {"overlong 4-byte form", "\xF0\x8F\xBF\xBF", false},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"lead F5", "\xF5\x80\x80\x80", false},
+        {"lead FF", "\xFF", false},
+        {"lone continuation byte", "\x80", false},
+        {"lone BF", "\xBF", false},
+        {"3-byte sequence cut at the end", "\xE2\x82", false},
+        {"4-byte sequence cut at the end", "\xF0\x9F\x98", false},
+        {"2-byte lead alone at the end", "\xC3", false},
+        {"continuation replaced by ASCII", "\xE2\x41\xAC", false},
+        {"continuation replaced by a lead", "\xC3\xC3", false},
+        {"one continuation too many", "\xC3\xA9\x80", false},
+        {"ASCII run between a lead and its continuations", "\xE2" + std::string(16, 'a') + "\x82\xAC", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        for (const std::string& text : Placements(c.bytes)) {
+            SCOPED_TRACE(text.size());
+            EXPECT_EQ(TextAccepted(text), c.valid);
+        }
+    }
+}
+
+// The rule as the RFC states it, spelled out the slow way: build each code
+// point and compare it with the bounds of its length.
+bool ReferenceWellFormed(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto lead = static_cast<std::uint8_t>(text[at]);
+        std::size_t length;
+        std::uint32_t codePoint;
+        std::uint32_t smallest;
+        if (lead <= 0x7F) {
+            ++at;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, codePoint = lead & 0x1Fu, smallest = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, codePoint = lead & 0x0Fu, smallest = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, codePoint = lead & 0x07u, smallest = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - at < length) {
+            return false;
+        }
+        for (std::size_t i = 1; i < length; ++i) {
+            const auto next = static_cast<std::uint8_t>(text[at + i]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            codePoint = (codePoint << 6) | (next & 0x3Fu);
+        }
+        if (codePoint < smallest || (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
+TEST(DecodeScene, Utf8AgreesWithReferenceOnEveryBytePair) {
+    // Every pair of bytes, then every lead with boundary continuations, each
+    // once inside a word and once across a word boundary.
+    std::vector<std::string> sequences;
+    for (int first = 0; first < 256; ++first) {
+        for (int second = 0; second < 256; ++second) {
+            sequences.push_back({static_cast<char>(first), static_cast<char>(second)});
+        }
+    }
+    const unsigned char edges[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2, 0xF4, 0xFF};
+    for (int lead = 0xC0; lead < 256; ++lead) {
+        for (const unsigned char b1 : edges) {
+            for (const unsigned char b2 : edges) {
+                sequences.push_back({static_cast<char>(lead), static_cast<char>(b1), static_cast<char>(b2)});
+                for (const unsigned char b3 : edges) {
+                    sequences.push_back({static_cast<char>(lead), static_cast<char>(b1), static_cast<char>(b2),
+                                         static_cast<char>(b3)});
+                }
+            }
+        }
+    }
+    int mismatches = 0;
+    for (const std::string& sequence : sequences) {
+        for (const std::size_t before : {3, 6}) {
+            const std::string text = std::string(before, 'a') + sequence + std::string(12, 'z');
+            if (TextAccepted(text) != ReferenceWellFormed(text) && ++mismatches <= 10) {
+                ADD_FAILURE() << "disagrees on " << testing::PrintToString(sequence) << " at offset " << before;
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
