@@ -173,7 +173,8 @@ inline Bytes Frame(const std::vector<Bytes>& commands, std::uint16_t target = 2,
 // Frame bytes with extra bytes after the commands, the payload length kept honest.
 inline Bytes WithTrailing(Bytes frame, std::size_t extra) {
     frame.resize(frame.size() + extra, 0);
-    return Patched32(std::move(frame), kPayloadLengthAt, static_cast<std::uint32_t>(frame.size() - 24));
+    const auto payload = static_cast<std::uint32_t>(frame.size() - 24);
+    return Patched32(std::move(frame), kPayloadLengthAt, payload);
 }
 
 struct Decoded {
