@@ -38,9 +38,18 @@ bool Matches(const Fault& rule, const std::string& call, const FaultContext& con
 
 }  // namespace
 
-void Record(std::string name, std::string args, long result) {
+std::uint64_t Record(std::string name, std::string args, long result) {
     Core& core = State();
-    core.journal.push_back(Call{core.nextSeq++, core.nowMs, std::move(name), std::move(args), result});
+    const std::uint64_t seq = core.nextSeq++;
+    core.journal.push_back(Call{seq, core.nowMs, std::move(name), std::move(args), result});
+    return seq;
+}
+
+void SetResult(std::uint64_t seq, long result) {
+    // Sequence numbers start at 1 and are never skipped, so seq - 1 is the index
+    // unless the journal was cleared since.
+    std::vector<Call>& journal = State().journal;
+    if (seq >= 1 && seq <= journal.size() && journal[seq - 1].seq == seq) journal[seq - 1].result = result;
 }
 
 const std::vector<Call>& Journal() { return State().journal; }

@@ -22,7 +22,11 @@ struct Call {
     std::string args;          // readable arguments, "key=value" separated by blanks
     long result = 0;           // HRESULT, BOOL or other result as the call returns it
 };
-void Record(std::string name, std::string args, long result = 0);
+// Returns the call's sequence number. A call that nests other calls (window
+// creation sends messages, a dispatch runs a window procedure) is recorded when
+// it starts, so the journal keeps the order of entry, and gets its result later.
+std::uint64_t Record(std::string name, std::string args, long result = 0);
+void SetResult(std::uint64_t seq, long result);
 const std::vector<Call>& Journal();
 // Calls with that name, in order.
 std::vector<Call> CallsNamed(const std::string& name);
