@@ -171,7 +171,7 @@ TEST(DecodeScene, TextRules) {
              "invalid Text attributes"},
             {"attributes come before UTF-8", TextCmd(Text([](TextFields& f) {
                  f.alignment = 3;
-                 f.text = "\xFF";
+                 f.text = std::string(1, '\xFF');
              })),
              "invalid Text attributes"},
             {"bad UTF-8", TextCmd("\xC0\x80"), "invalid Text UTF-8"},

@@ -183,7 +183,7 @@ TEST(EncodeScene, RefusesInTheDecodersWords) {
          "command sets a field its kind does not carry"},
         {"RainbowCursor with a colour", [](Scene& s) { s.commands[4].color.a = 255; },
          "command sets a field its kind does not carry"},
-        {"FillRect with text", [](Scene& s) { s.commands[0].text = "x"; },
+        {"FillRect with text", [](Scene& s) { s.commands[0].text = std::string(1, 'x'); },
          "command sets a field its kind does not carry"},
     };
     for (const Case& c : cases) {
