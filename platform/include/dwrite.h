@@ -1,0 +1,84 @@
+// Our stand-in for DirectWrite: the factory and text formats.
+#pragma once
+
+#include <windef.h>
+#include <unknwn.h>
+#include <dcommon.h>
+
+enum DWRITE_FACTORY_TYPE {
+    DWRITE_FACTORY_TYPE_SHARED = 0,
+    DWRITE_FACTORY_TYPE_ISOLATED = 1,
+};
+
+// Any value from 1 to 999 is a valid weight; the names are the usual stops.
+enum DWRITE_FONT_WEIGHT {
+    DWRITE_FONT_WEIGHT_THIN = 100,
+    DWRITE_FONT_WEIGHT_EXTRA_LIGHT = 200,
+    DWRITE_FONT_WEIGHT_ULTRA_LIGHT = 200,
+    DWRITE_FONT_WEIGHT_LIGHT = 300,
+    DWRITE_FONT_WEIGHT_SEMI_LIGHT = 350,
+    DWRITE_FONT_WEIGHT_NORMAL = 400,
+    DWRITE_FONT_WEIGHT_REGULAR = 400,
+    DWRITE_FONT_WEIGHT_MEDIUM = 500,
+    DWRITE_FONT_WEIGHT_DEMI_BOLD = 600,
+    DWRITE_FONT_WEIGHT_SEMI_BOLD = 600,
+    DWRITE_FONT_WEIGHT_BOLD = 700,
+    DWRITE_FONT_WEIGHT_EXTRA_BOLD = 800,
+    DWRITE_FONT_WEIGHT_ULTRA_BOLD = 800,
+    DWRITE_FONT_WEIGHT_BLACK = 900,
+    DWRITE_FONT_WEIGHT_HEAVY = 900,
+    DWRITE_FONT_WEIGHT_EXTRA_BLACK = 950,
+    DWRITE_FONT_WEIGHT_ULTRA_BLACK = 950,
+};
+
+enum DWRITE_FONT_STYLE {
+    DWRITE_FONT_STYLE_NORMAL = 0,
+    DWRITE_FONT_STYLE_OBLIQUE = 1,
+    DWRITE_FONT_STYLE_ITALIC = 2,
+};
+
+enum DWRITE_FONT_STRETCH {
+    DWRITE_FONT_STRETCH_UNDEFINED = 0,
+    DWRITE_FONT_STRETCH_ULTRA_CONDENSED = 1,
+    DWRITE_FONT_STRETCH_EXTRA_CONDENSED = 2,
+    DWRITE_FONT_STRETCH_CONDENSED = 3,
+    DWRITE_FONT_STRETCH_SEMI_CONDENSED = 4,
+    DWRITE_FONT_STRETCH_NORMAL = 5,
+    DWRITE_FONT_STRETCH_MEDIUM = 5,
+    DWRITE_FONT_STRETCH_SEMI_EXPANDED = 6,
+    DWRITE_FONT_STRETCH_EXPANDED = 7,
+    DWRITE_FONT_STRETCH_EXTRA_EXPANDED = 8,
+    DWRITE_FONT_STRETCH_ULTRA_EXPANDED = 9,
+};
+
+enum DWRITE_TEXT_ALIGNMENT {
+    DWRITE_TEXT_ALIGNMENT_LEADING = 0,
+    DWRITE_TEXT_ALIGNMENT_TRAILING = 1,
+    DWRITE_TEXT_ALIGNMENT_CENTER = 2,
+    DWRITE_TEXT_ALIGNMENT_JUSTIFIED = 3,
+};
+
+enum DWRITE_PARAGRAPH_ALIGNMENT {
+    DWRITE_PARAGRAPH_ALIGNMENT_NEAR = 0,
+    DWRITE_PARAGRAPH_ALIGNMENT_FAR = 1,
+    DWRITE_PARAGRAPH_ALIGNMENT_CENTER = 2,
+};
+
+struct IDWriteFontCollection;  // only ever passed as "the system fonts" (null)
+
+struct IDWriteTextFormat : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetTextAlignment(DWRITE_TEXT_ALIGNMENT textAlignment) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT paragraphAlignment) = 0;
+};
+
+struct IDWriteFactory : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateTextFormat(const WCHAR* fontFamilyName, IDWriteFontCollection* fontCollection,
+                                                       DWRITE_FONT_WEIGHT fontWeight, DWRITE_FONT_STYLE fontStyle,
+                                                       DWRITE_FONT_STRETCH fontStretch, FLOAT fontSize,
+                                                       const WCHAR* localeName, IDWriteTextFormat** textFormat) = 0;
+};
+
+SIM_INTERFACE_ID(IDWriteTextFormat, 0x5a1d0301, 0x0001, 0x4d47, 0x80, 0x44, 0x57, 0x52, 0x49, 0x54, 0x45, 0x01);
+SIM_INTERFACE_ID(IDWriteFactory, 0x5a1d0302, 0x0001, 0x4d47, 0x80, 0x44, 0x57, 0x52, 0x49, 0x54, 0x45, 0x02);
+
+extern "C" HRESULT WINAPI DWriteCreateFactory(DWRITE_FACTORY_TYPE factoryType, REFIID iid, IUnknown** factory);
