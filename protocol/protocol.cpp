@@ -148,38 +148,123 @@ std::uint64_t Utf8Step(std::uint64_t state, std::uint8_t byte) {
     return kUtf8Rows[byte] >> (state & 63);
 }
 
-bool IsWellFormedUtf8(const std::uint8_t* text, std::size_t length) {
-    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-    std::uint64_t state = kUtf8Accept;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Eight bytes in host order: only used to test high bits, where order does not matter.
+std::uint64_t LoadWord(const std::uint8_t* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// Bytes [0, returned) are ASCII; looks at whole words only.
+std::size_t AsciiPrefix(const std::uint8_t* text, std::size_t length) {
     std::size_t at = 0;
+    while (length - at >= 64) {
+        const std::uint8_t* block = text + at;
+        const std::uint64_t any = (LoadWord(block) | LoadWord(block + 8)) | (LoadWord(block + 16) | LoadWord(block + 24)) |
+                                  (LoadWord(block + 32) | LoadWord(block + 40)) |
+                                  (LoadWord(block + 48) | LoadWord(block + 56));
+        if ((any & kHighBits) != 0) {
+            break;
+        }
+        at += 64;
+    }
     while (length - at >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text + at, sizeof word);
-        if ((state & 63) == kUtf8Accept && (word & kHighBits) == 0) {
-            // A run of ASCII between complete sequences: skip it eight at a time.
-            at += 8;
-            while (length - at >= 32) {
-                std::uint64_t block[4];
-                std::memcpy(block, text + at, sizeof block);
-                if (((block[0] | block[1] | block[2] | block[3]) & kHighBits) != 0) {
-                    break;
-                }
-                at += 32;
-            }
-            continue;
-        }
-        for (std::size_t i = 0; i < 8; ++i) {
-            state = Utf8Step(state, text[at + i]);
-        }
-        if ((state & 63) == kUtf8Error) {
-            return false;
+        if ((LoadWord(text + at) & kHighBits) != 0) {
+            break;
         }
         at += 8;
     }
-    for (; at < length; ++at) {
-        state = Utf8Step(state, text[at]);
+    return at;
+}
+
+// Walks eight bytes from `state`; ASCII after a complete sequence is
+// stepped over as a whole word.
+inline std::uint64_t Utf8Word(std::uint64_t state, const std::uint8_t* bytes) {
+    if ((state & 63) == kUtf8Accept && (LoadWord(bytes) & kHighBits) == 0) {
+        return state;
+    }
+    state = Utf8Step(state, bytes[0]);
+    state = Utf8Step(state, bytes[1]);
+    state = Utf8Step(state, bytes[2]);
+    state = Utf8Step(state, bytes[3]);
+    state = Utf8Step(state, bytes[4]);
+    state = Utf8Step(state, bytes[5]);
+    state = Utf8Step(state, bytes[6]);
+    return Utf8Step(state, bytes[7]);
+}
+
+// Walks a stretch of text from `state`; true when it ends between sequences.
+bool Utf8Walk(std::uint64_t state, const std::uint8_t* text, std::size_t length) {
+    for (; length >= 8; text += 8, length -= 8) {
+        state = Utf8Word(state, text);
+        if ((state & 63) == kUtf8Error) {
+            return false;
+        }
+    }
+    for (; length > 0; ++text, --length) {
+        state = Utf8Step(state, *text);
     }
     return (state & 63) == kUtf8Accept;
+}
+
+bool IsWellFormedUtf8(const std::uint8_t* text, std::size_t length) {
+    constexpr std::size_t kTwoWalksFrom = 256;
+    const std::size_t ascii = AsciiPrefix(text, length);
+    text += ascii;
+    length -= ascii;
+
+    // Each automaton step waits for the one before, so a long text is walked
+    // as two halves side by side, which the processor can overlap. A cut just
+    // before a byte that is not a continuation byte (10xxxxxx) is a sequence
+    // boundary in every valid text, so the text is valid exactly when both
+    // halves are. Valid text never has more than three continuation bytes in
+    // a row; if no cut is found near the middle, one walk decides.
+    if (length >= kTwoWalksFrom) {
+        std::size_t middle = length / 2;
+        for (int i = 0; i < 4 && (text[middle] & 0xC0) == 0x80; ++i) {
+            ++middle;
+        }
+        if ((text[middle] & 0xC0) != 0x80) {
+            const std::uint8_t* first = text;
+            const std::uint8_t* second = text + middle;
+            const std::size_t words = std::min(middle, length - middle) / 8;
+            std::uint64_t a = kUtf8Accept;
+            std::uint64_t b = kUtf8Accept;
+            for (std::size_t i = 0; i < words; ++i, first += 8, second += 8) {
+                if ((a & 63) == kUtf8Accept && (b & 63) == kUtf8Accept &&
+                    ((LoadWord(first) | LoadWord(second)) & kHighBits) == 0) {
+                    continue;
+                }
+                // Interleaved by hand so that the two chains overlap. ASCII in
+                // one half costs nothing wrong here: it keeps an accepting walk
+                // accepting.
+                a = Utf8Step(a, first[0]);
+                b = Utf8Step(b, second[0]);
+                a = Utf8Step(a, first[1]);
+                b = Utf8Step(b, second[1]);
+                a = Utf8Step(a, first[2]);
+                b = Utf8Step(b, second[2]);
+                a = Utf8Step(a, first[3]);
+                b = Utf8Step(b, second[3]);
+                a = Utf8Step(a, first[4]);
+                b = Utf8Step(b, second[4]);
+                a = Utf8Step(a, first[5]);
+                b = Utf8Step(b, second[5]);
+                a = Utf8Step(a, first[6]);
+                b = Utf8Step(b, second[6]);
+                a = Utf8Step(a, first[7]);
+                b = Utf8Step(b, second[7]);
+                if ((a & 63) == kUtf8Error || (b & 63) == kUtf8Error) {
+                    return false;
+                }
+            }
+            const std::size_t walked = words * 8;
+            return Utf8Walk(a, first, middle - walked) && Utf8Walk(b, second, length - middle - walked);
+        }
+    }
+    return Utf8Walk(kUtf8Accept, text, length);
 }
 
 // Each command decoder sees the command's first byte and its length, already

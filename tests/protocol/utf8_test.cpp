@@ -115,4 +115,43 @@ TEST(DecodeScene, Utf8AgreesWithReferenceOnEveryBytePair) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// A long text of mixed sequences, with ASCII stretches so that both the
+// word-at-a-time path and the byte automaton meet every kind of neighbour.
+std::string LongMixedText() {
+    const char* pieces[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "abc", "\xED\x9F\xBF",
+                            "\xF4\x8F\xBF\xBF", "\xC2\x80", "0123456789abcdefghij"};
+    std::string text;
+    for (unsigned i = 0; text.size() < 700; ++i) {
+        text += pieces[(i * 5 + i / 3) % 8];
+    }
+    return text;
+}
+
+TEST(DecodeScene, Utf8AgreesWithReferenceOnLongTexts) {
+    // Long texts are checked in halves side by side; each corruption at each
+    // position must be found wherever the halves meet.
+    const std::string base = LongMixedText();
+    ASSERT_TRUE(TextAccepted(base));
+    const unsigned char replacements[] = {0x41, 0x80, 0xBF, 0xC0, 0xC3, 0xE0, 0xED, 0xF0, 0xF4, 0xFF};
+    int mismatches = 0;
+    for (const std::size_t skip : {0, 5, 64}) {
+        const std::string text = std::string(skip, ' ') + base;
+        for (std::size_t at = skip; at < text.size(); ++at) {
+            for (const unsigned char replacement : replacements) {
+                std::string changed = text;
+                changed[at] = static_cast<char>(replacement);
+                if (TextAccepted(changed) != ReferenceWellFormedUtf8(changed) && ++mismatches <= 10) {
+                    ADD_FAILURE() << "disagrees with byte " << at << " set to " << int{replacement};
+                }
+            }
+            // Cut after each byte too: the walk must end between sequences.
+            const std::string cut = text.substr(0, at + 1);
+            if (TextAccepted(cut) != ReferenceWellFormedUtf8(cut) && ++mismatches <= 10) {
+                ADD_FAILURE() << "disagrees on the first " << at + 1 << " bytes";
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 }  // namespace
