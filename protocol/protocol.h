@@ -91,7 +91,11 @@ bool DecodeScene(const std::uint8_t* data, std::uint64_t size, Scene& scene, std
 
 // Builds the bytes of a version-2 frame for `scene`. Refuses a scene that
 // DecodeScene would reject, leaving the decoder's reason in `error` and
-// `frame` empty; whatever it accepts decodes back to an equal scene.
+// `frame` empty; whatever it accepts decodes back to an equal scene. Only the
+// fields a kind carries are written, so two more refusals exist that no frame
+// can cause: "unknown command kind" for a kind outside 1 to 5 (a frame would
+// skip it), and "command sets a field its kind does not carry" (a frame would
+// drop it), each named only when the frame itself is valid.
 bool EncodeScene(const Scene& scene, std::vector<std::uint8_t>& frame, std::string& error);
 
 }  // namespace vorlune::overlay
