@@ -104,7 +104,7 @@ public:
             return Finish(call, "", D2DERR_WRONG_STATE);
         }
         if (auto fault = FaultFor(call, this)) Keep(fault->result);
-        if (current_) {
+        if (current_ && SUCCEEDED(error_)) {
             ReportMisuse(call + " with a figure still open");
             Keep(D2DERR_WRONG_STATE);
         }
@@ -137,6 +137,11 @@ private:
         if (auto fault = FaultFor(call, this)) {
             Keep(fault->result);
             Record(call, args, fault->result);
+            return false;
+        }
+        // After a failure the sink ignores the rest, and Close reports it.
+        if (FAILED(error_)) {
+            Record(call, args, error_);
             return false;
         }
         return true;
@@ -376,7 +381,8 @@ HRESULT D2DDevice::CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS options, ID2D
     const std::string args = "options=" + Hex(options);
     if (auto fault = FaultFor(call, this)) return Finish(call, args, fault->result);
     if (!deviceContext) return Finish(call, args, E_POINTER);
-    if (options & ~D2D1_DEVICE_CONTEXT_OPTIONS_ENABLE_MULTITHREADED_OPTIMIZATIONS) return Finish(call, args, E_INVALIDARG);
+    if (static_cast<unsigned>(options) & ~static_cast<unsigned>(D2D1_DEVICE_CONTEXT_OPTIONS_ENABLE_MULTITHREADED_OPTIMIZATIONS))
+        return Finish(call, args, E_INVALIDARG);
     *deviceContext = Make<DeviceContext>(this);
     return Finish(call, args, S_OK);
 }
@@ -462,10 +468,12 @@ void DeviceContext::SetTarget(ID2D1Image* image) {
     if (!Usable(*this, call)) return;
     Bitmap* bitmap = Impl<Bitmap>(image);
     const std::string args = image ? "image=" + std::string(bitmap ? "bitmap" : "foreign") : "image=null";
+    // A fault is reported by the next EndDraw; the target is still taken, so
+    // the fault alone never turns into misuse further on.
+    HRESULT result = S_OK;
     if (auto fault = FaultFor(call, this)) {
         Keep(fault->result);
-        Record(call, args, fault->result);
-        return;
+        result = fault->result;
     }
     HRESULT refusal = S_OK;
     if (image && !bitmap) {
@@ -487,7 +495,7 @@ void DeviceContext::SetTarget(ID2D1Image* image) {
     }
     target_.Reset(bitmap);
     if (drawing_) SetDrawingMonitor(bitmap ? bitmap->Monitor() : std::nullopt);
-    Record(call, args, S_OK);
+    Record(call, args, result);
 }
 
 void DeviceContext::BeginDraw() {
