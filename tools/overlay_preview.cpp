@@ -20,6 +20,7 @@
 #include <iterator>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -224,8 +225,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     }
     const std::uint64_t firstAt = (options.scenes.size() - 1) * kFrameGapMs;
     if (options.timeMs < firstAt) {
-        return UsageError(std::to_string(options.scenes.size()) + " scenes are sent " + std::to_string(kFrameGapMs) +
-                          " ms apart, so --time must be at least " + std::to_string(firstAt / 1000.0) + " s");
+        std::ostringstream problem;
+        problem << options.scenes.size() << " scenes are sent " << kFrameGapMs << " ms apart, so --time must be at least "
+                << static_cast<double>(firstAt) / 1000.0 << " s";
+        return UsageError(problem.str());
     }
     return std::nullopt;
 }
