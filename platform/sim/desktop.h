@@ -7,6 +7,13 @@
 // only thread; "other processes" act only through scripted events, which run
 // inside the program's GetMessageW when virtual time reaches them, as sent
 // messages from another thread are delivered on Windows.
+//
+// Journal: every user/kernel call of the program is recorded under its own
+// name. Calls that nest others (CreateWindowExW, DestroyWindow, SetWindowPos,
+// DispatchMessageW, SendMessageW, DefWindowProcW, EnumDisplayMonitors) are
+// recorded when they start; GetMessageW is recorded when it returns, with the
+// message it retrieved, so what the script did while it waited comes first.
+// A send from another process is recorded as "script:SendMessage".
 #pragma once
 
 #include <windows.h>

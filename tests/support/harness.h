@@ -132,6 +132,7 @@ LRESULT SendFrame(const std::vector<std::uint8_t>& frame, HWND to = ControlWindo
 // No renderer window, graphics object or kernel handle left, and no misuse.
 ::testing::AssertionResult LeftNothing(const RendererRun& run);
 #define EXPECT_LEFT_NOTHING(run) EXPECT_TRUE(::simtest::LeftNothing(run))
+#define ASSERT_LEFT_NOTHING(run) ASSERT_TRUE(::simtest::LeftNothing(run))
 
 // The journal's calls of one name, and their arguments and virtual times.
 std::vector<std::string> ArgsOf(const std::string& name);
