@@ -26,16 +26,19 @@ using vorlune::scenefile::PathToUtf8;
 
 constexpr DWORD kWindowWaitMs = 10000;
 constexpr UINT kSendTimeoutMs = 5000;
+// A send that got no answer may mean the renderer is just ending.
+constexpr DWORD kEndingWaitMs = 2000;
 
 struct Renderer {
     PROCESS_INFORMATION process{};
     HWND control = nullptr;
 };
 
-// Prints why the renderer is gone, if it is; it never ends while its parent
-// lives unless something went wrong (the exit code says what, see its log).
-bool ReportIfEnded(const Renderer& renderer) {
-    if (WaitForSingleObject(renderer.process.hProcess, 0) != WAIT_OBJECT_0) {
+// Prints why the renderer is gone, if it is (or is within `waitMs`); it never
+// ends while its parent lives unless something went wrong, and then its exit
+// code and its log say what.
+bool ReportIfEnded(const Renderer& renderer, DWORD waitMs = 0) {
+    if (WaitForSingleObject(renderer.process.hProcess, waitMs) != WAIT_OBJECT_0) {
         return false;
     }
     DWORD code = 0;
@@ -128,7 +131,7 @@ bool PlayAnimation(const Renderer& renderer) {
         }
         if (!SendFrame(renderer, frame, "animation frame " + std::to_string(step))) {
             ++refused;
-            if (ReportIfEnded(renderer)) {
+            if (ReportIfEnded(renderer, kEndingWaitMs)) {
                 return false;
             }
         }
@@ -144,7 +147,7 @@ bool SendFiles(const Renderer& renderer, const std::vector<fs::path>& files,
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!SendFrame(renderer, frames[i], PathToUtf8(files[i]))) {
             allAccepted = false;
-            if (ReportIfEnded(renderer)) {
+            if (ReportIfEnded(renderer, kEndingWaitMs)) {
                 return false;
             }
         }
