@@ -86,10 +86,12 @@ TEST(SceneJson, OptionalFieldsTakeTheirDefaults) {
     EXPECT_EQ(scene.commands[0].flags, 0);
 }
 
-TEST(SceneJson, CommentsAreAllowed) {
+TEST(SceneJson, CommentsAndAByteOrderMarkAreAllowed) {
     const Scene scene = Read("// a note\n{\"target\": \"all\", /* none yet */ \"commands\": []}");
     EXPECT_EQ(scene.target, MonitorTarget::All);
     EXPECT_TRUE(scene.commands.empty());
+    // Windows editors like to start UTF-8 files with one.
+    EXPECT_EQ(Read("\xEF\xBB\xBF{\"target\": \"primary\", \"commands\": []}").target, MonitorTarget::Primary);
 }
 
 TEST(SceneJson, FrameTagTakesNumbersAndDecimalStrings) {
