@@ -49,9 +49,9 @@ constexpr UINT_PTR kParentTimer = 1;
 constexpr UINT kParentTimerPeriodMs = 500;
 constexpr UINT_PTR kAnimationTimer = 2;
 constexpr UINT kAnimationTimerPeriodMs = 16;
-// A rebuild that follows a rebuild whose pass failed waits on this timer
-// instead of a posted message, so a failure that repeats in every pass
-// neither spins a core nor starves the parent watch.
+// After the first retry, a rebuild asked for by a failed pass waits on this
+// timer instead of a posted message, so a failure that repeats in every pass
+// neither spins a core recreating windows nor starves the parent watch.
 constexpr UINT_PTR kRebuildTimer = 3;
 constexpr UINT kFirstRetryDelayMs = 50;
 constexpr UINT kMaxRetryDelayMs = 1000;
@@ -277,8 +277,9 @@ public:
     IDCompositionDevice* dcompDevice = nullptr;
     ID2D1PathGeometry* cursorGeometry = nullptr;
     std::chrono::steady_clock::time_point startTime;
-    // Rebuilds in a row whose closing pass failed; spaces out the next retry.
-    unsigned failedRebuilds = 0;
+    // Failed passes that asked for a rebuild since a rebuild and its pass last
+    // succeeded; spaces out the retries.
+    unsigned failedPasses = 0;
 
 private:
     LRESULT OnCopyData(const COPYDATASTRUCT* data);
@@ -286,6 +287,7 @@ private:
     void OnTimer(UINT_PTR id);
     void OnRebuild();
     void RenderAndRecover();
+    void RetryAfterFailedPass();
     bool CreateDeviceStack(D3D_DRIVER_TYPE driverType);
     bool BuildCursorGeometry();
     void DestroySurfaces();
@@ -415,18 +417,23 @@ void App::RenderAndRecover() {
     const HRESULT result = Render();
     if (FAILED(result)) {
         log.Write(HResult("render", result));
-        QueueRebuild();
+        RetryAfterFailedPass();
     }
+}
+
+void App::RetryAfterFailedPass() {
+    if (!rebuildQueued) ++failedPasses;
+    QueueRebuild();
 }
 
 void App::QueueRebuild() {
     if (rebuildQueued || controlWindow == nullptr) return;
     rebuildQueued = true;
-    if (failedRebuilds == 0) {
+    if (failedPasses <= 1) {
         if (!PostMessageW(controlWindow, kRebuildMessage, 0, 0)) rebuildQueued = false;
         return;
     }
-    const unsigned doublings = failedRebuilds - 1 < 5 ? failedRebuilds - 1 : 5;
+    const unsigned doublings = failedPasses - 2 < 5 ? failedPasses - 2 : 5;
     UINT delay = kFirstRetryDelayMs << doublings;
     if (delay > kMaxRetryDelayMs) delay = kMaxRetryDelayMs;
     if (SetTimer(controlWindow, kRebuildTimer, delay, nullptr) == 0) rebuildQueued = false;
@@ -471,12 +478,11 @@ bool App::Rebuild() {
 
     const HRESULT rendered = Render();
     if (SUCCEEDED(rendered)) {
-        failedRebuilds = 0;
+        failedPasses = 0;
         return true;
     }
     if (!scene.commands.empty()) log.Write(HResult("render", rendered));
-    ++failedRebuilds;
-    QueueRebuild();
+    RetryAfterFailedPass();
     return true;
 }
 
@@ -802,7 +808,12 @@ int Run(HINSTANCE instance, const wchar_t* commandLine) {
 
     SetTimer(app.controlWindow, kParentTimer, kParentTimerPeriodMs, nullptr);
 
-    if (!app.Rebuild()) return 5;
+    if (!app.Rebuild()) {
+        // Leave no window behind for the process's end to clean up: the
+        // parent may look for this window while the process is going away.
+        DestroyWindow(app.controlWindow);
+        return 5;
+    }
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -48,11 +48,10 @@ TEST(ExitCodes, EachExitHasExactlyItsLogLines) {
          std::nullopt, 3, {kStarting}, {}},
         {"the control window cannot be created", [](Harness&) { sim::AddFault(FaultOn("CreateWindowExW", 0, 8, 1)); },
          std::nullopt, 4, {kStarting, "could not create control window"}, {}},
-        // The control window is left to the end of the process on this path.
         {"no graphics device, neither hardware nor WARP",
          [](Harness&) { sim::AddFault(FaultOn("D3D11CreateDevice", E_FAIL)); }, std::nullopt, 5,
          {kStarting, "hardware graphics unavailable; falling back to WARP", "could not create WARP graphics devices"},
-         {simtest::kControlClassName}},
+         {}},
         {"the parent ends", [](Harness& h) { h.EndParentAt(1200); }, std::nullopt, 0,
          {kStarting, kCreatedOne, "parent exited", "renderer exiting"}, {}},
     };
