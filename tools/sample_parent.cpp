@@ -99,6 +99,7 @@ bool SendFrame(const Renderer& renderer, const std::vector<std::uint8_t>& frame,
         return false;
     }
     std::printf("%s: %s\n", name.c_str(), answer == 1 ? "accepted" : "refused (the renderer's log says why)");
+    std::fflush(stdout);  // progress shows even when the output goes to a pipe
     return answer == 1;
 }
 
