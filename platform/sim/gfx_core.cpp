@@ -101,6 +101,9 @@ void Object::Drop() {
 
 void Object::Die() {
     UnregisterObject(registryId_);
+    // Lookups only ever want live objects; dropping the dead keeps them cheap
+    // however many rebuilds a run goes through.
+    std::erase(State().tracked, this);
     OnFinalRelease();
 }
 

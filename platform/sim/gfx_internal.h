@@ -323,10 +323,11 @@ bool FeatureLevel11_1Rejected();
 void SetDrawing(Object* context, bool drawing);
 const std::vector<Object*>& DrawingContexts();
 
-// Swap chains, composition targets and visuals are tracked so that tests and
-// screenshots can find them without walking every zombie of every pass.
+// Swap chains, composition targets and visuals are tracked while they live,
+// so that commits, tests and screenshots find them without walking every
+// zombie of every pass.
 void Track(Object* object);
-// Every tracked object of a kind that is still around (zombies included).
+// Every live tracked object of a kind.
 template <class T>
 std::vector<T*> ObjectsOf();
 const std::vector<Object*>& TrackedObjects();
