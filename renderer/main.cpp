@@ -116,9 +116,16 @@ public:
         GetLocalTime(&time);
         stream << time.wYear << '-' << time.wMonth << '-' << time.wDay << ' ' << time.wHour << ':' << time.wMinute
                << ':' << time.wSecond << ' ';
-        stream.write(message.data(), static_cast<std::streamsize>(message.size()));
-        // The file is opened in binary mode and the line end written out, so
-        // the log holds CR LF on every build, byte for byte the same.
+        // The file is opened in binary mode and every line feed, the message's
+        // own included, is written out as CR LF, as text mode stores it on
+        // Windows: the log is byte for byte the same on every build.
+        std::size_t start = 0;
+        for (std::size_t feed = message.find('\n'); feed != std::string::npos; feed = message.find('\n', start)) {
+            stream.write(message.data() + start, static_cast<std::streamsize>(feed - start));
+            stream << "\r\n";
+            start = feed + 1;
+        }
+        stream.write(message.data() + start, static_cast<std::streamsize>(message.size() - start));
         stream << "\r\n";
         stream.flush();
     }
