@@ -203,6 +203,44 @@ TEST(Rebuilds, DisplayAndDpiChangesAtSeveralWindowsRebuildOnce) {
     }
 }
 
+// A post that fails (a full queue) must not leave the request marked as
+// queued: then nothing would ever draw a later frame or run a later rebuild.
+TEST(PostedRequests, AFailedPostDoesNotBlockTheNextRequest) {
+    struct Row {
+        const char* why;
+        std::function<void()> request;
+        const char* doneCall;  // one call per request that was carried out
+        std::size_t done;      // requests carried out in all
+        Strings lines;
+    };
+    const Row rows[] = {
+        {"render requests: the first frame is lost with its post, the second is drawn",
+         [] { simtest::SendFrame(Rectangles(1)); }, "IDCompositionDevice::Commit", 1, AroundStartAndEnd({})},
+        // The display change reaches the overlay window too, whose request
+        // posts again at once: neither change is lost.
+        {"rebuild requests: both display changes rebuild", [] { sim::ChangeDisplays(sim::Config().monitors); },
+         "D3D11CreateDevice", 2,
+         AroundStartAndEnd({"created 1 monitor surface(s)", "created 1 monitor surface(s)"})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        Harness harness;
+        harness.Prepare();
+        sim::Fault fault;
+        fault.call = "PostMessageW";
+        fault.nth = 1;  // the first request's post
+        sim::AddFault(fault);
+        sim::At(100, row.request);
+        sim::At(200, row.request);
+        harness.EndParentAt(400);
+        const RendererRun run = harness.Run();
+        EXPECT_EQ(CountFrom(row.doneCall, 100), row.done) << simtest::JournalTail();
+        EXPECT_EQ(CountFrom(row.doneCall, 200), 1u) << "the second request was carried out";
+        EXPECT_EQ(run.Messages(), row.lines);
+        EXPECT_LEFT_NOTHING(run);
+    }
+}
+
 TEST(AnimationTimer, FollowsTheRainbowCursorInTheScene) {
     Harness harness;
     harness.Prepare();
