@@ -9,6 +9,24 @@
 // when called through ID2D1Factory*), except that the Direct3D device
 // answers as "ID3D11Device::..." or "IDXGIDevice::..." depending on the face
 // used. Free functions use their own name ("D3D11CreateDevice").
+//
+// Fault rules (sim::AddFault) see every call under that name, except AddRef
+// and Release. Their context:
+// - driver type: that of the device the object belongs to; D3D11CreateDevice
+//   its argument; D2D1CreateFactory and DWriteCreateFactory, which take no
+//   device, that of the most recently created Direct3D device.
+// - monitor: swap chains, their buffers and the bitmaps made from them,
+//   composition targets and visuals keep the monitor being enumerated when
+//   they were made; calls on a device context use the monitor of its target;
+//   other calls use the monitor whose target is being drawn (between BeginDraw
+//   and EndDraw), else the monitor being enumerated.
+// A fault on a call that returns nothing (Direct2D drawing, SetTarget, the
+// geometry sink's figure calls) is returned later by EndDraw or Close, as the
+// platform reports such errors; a faulted drawing call draws nothing. A
+// faulted Present, positive status included, does not flip.
+//
+// Objects are never freed before sim::Reset: one whose count reached 0 stays
+// as a zombie, so a late call on it is reported as misuse, not a crash.
 #pragma once
 
 #include <d2d1_1.h>
