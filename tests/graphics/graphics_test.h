@@ -60,14 +60,6 @@ inline void SendFrameAt(std::uint64_t ms, Frame frame, LRESULT* answer = nullptr
     });
 }
 
-// Journal calls of `name` made at or after `fromMs`.
-inline std::size_t CallsFrom(const std::string& name, std::uint64_t fromMs) {
-    std::size_t count = 0;
-    for (std::uint64_t t : simtest::TimesOf(name))
-        if (t >= fromMs) ++count;
-    return count;
-}
-
 // The journal's calls made while the program handled the first posted
 // `message` (e.g. "WM_APP+1") dispatched at or after `fromMs`: from that
 // DispatchMessageW to the next GetMessageW.
