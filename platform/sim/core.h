@@ -44,6 +44,20 @@ struct Fault {
     int times = -1;
     std::optional<int> driverType; // only for objects of this D3D driver type
     std::optional<int> monitor;    // only while building or drawing this monitor (enumeration index)
+
+    // Builds a rule in one expression:
+    //     sim::AddFault(sim::Fault::On("IDXGISwapChain1::Present", E_FAIL).Nth(2).ForMonitor(1));
+    static Fault On(std::string call, long result = 0) {
+        Fault fault;
+        fault.call = std::move(call);
+        fault.result = result;
+        return fault;
+    }
+    Fault& Nth(int n) { return nth = n, *this; }
+    Fault& Times(int n) { return times = n, *this; }
+    Fault& LastError(DWORD error) { return lastError = error, *this; }
+    Fault& ForDriver(int type) { return driverType = type, *this; }
+    Fault& ForMonitor(int index) { return monitor = index, *this; }
 };
 void AddFault(Fault fault);
 void ClearFaults();

@@ -24,25 +24,6 @@ inline constexpr char kExiting[] = "renderer exiting";
 
 inline std::string Created(int surfaces) { return "created " + std::to_string(surfaces) + " monitor surface(s)"; }
 
-inline sim::Fault Fault(std::string call, long result, int nth = 0, int times = -1) {
-    sim::Fault fault;
-    fault.call = std::move(call);
-    fault.result = result;
-    fault.nth = nth;
-    fault.times = times;
-    return fault;
-}
-
-inline sim::Fault OnMonitor(sim::Fault fault, int monitor) {
-    fault.monitor = monitor;
-    return fault;
-}
-
-inline sim::Fault OnDriver(sim::Fault fault, D3D_DRIVER_TYPE driverType) {
-    fault.driverType = static_cast<int>(driverType);
-    return fault;
-}
-
 inline sim::MonitorConfig Monitor(LONG left, LONG top, LONG width, LONG height, UINT dpi, bool primary) {
     sim::MonitorConfig monitor;
     monitor.rect = RECT{left, top, left + width, top + height};

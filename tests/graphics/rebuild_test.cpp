@@ -26,29 +26,31 @@ TEST(Rebuild, StartUpOutcomesWithTheirLinesAndExitCodes) {
     const Row rows[] = {
         {"everything works on hardware", {}, 0, {kStarting, Created(1), kParentExited, kExiting}},
         {"no hardware device: WARP takes over",
-         {OnDriver(Fault("D3D11CreateDevice", E_FAIL), D3D_DRIVER_TYPE_HARDWARE)},
+         {sim::Fault::On("D3D11CreateDevice", E_FAIL).ForDriver(D3D_DRIVER_TYPE_HARDWARE)},
          0,
          {kStarting, kFallback, Created(1), kParentExited, kExiting}},
         {"the hardware chain breaks late, at the composition device: WARP takes over",
-         {Fault("DCompositionCreateDevice", E_FAIL, 1)},
+         {sim::Fault::On("DCompositionCreateDevice", E_FAIL).Nth(1)},
          0,
          {kStarting, kFallback, Created(1), kParentExited, kExiting}},
-        {"neither hardware nor WARP", {Fault("D3D11CreateDevice", E_FAIL)}, 5, {kStarting, kFallback, kNoWarp}},
-        {"the WARP chain breaks at the text factory", {Fault("DWriteCreateFactory", E_FAIL)}, 5,
+        {"neither hardware nor WARP", {sim::Fault::On("D3D11CreateDevice", E_FAIL)}, 5,
          {kStarting, kFallback, kNoWarp}},
-        {"the adapter lookup fails: no line of its own", {Fault("IDXGIDevice::GetAdapter", E_FAIL)}, 5, {kStarting}},
-        {"the factory lookup fails: no line of its own", {Fault("IDXGIAdapter::GetParent", E_NOINTERFACE)}, 5,
+        {"the WARP chain breaks at the text factory", {sim::Fault::On("DWriteCreateFactory", E_FAIL)}, 5,
+         {kStarting, kFallback, kNoWarp}},
+        {"the adapter lookup fails: no line of its own", {sim::Fault::On("IDXGIDevice::GetAdapter", E_FAIL)}, 5,
+         {kStarting}},
+        {"the factory lookup fails: no line of its own", {sim::Fault::On("IDXGIAdapter::GetParent", E_NOINTERFACE)}, 5,
          {kStarting}},
         {"the factory lookup fails after the fallback",
-         {OnDriver(Fault("D3D11CreateDevice", E_FAIL), D3D_DRIVER_TYPE_HARDWARE),
-          Fault("IDXGIAdapter::GetParent", E_FAIL)},
+         {sim::Fault::On("D3D11CreateDevice", E_FAIL).ForDriver(D3D_DRIVER_TYPE_HARDWARE),
+          sim::Fault::On("IDXGIAdapter::GetParent", E_FAIL)},
          5,
          {kStarting, kFallback}},
         {"no monitor yields a surface",
-         {Fault("IDXGIFactory2::CreateSwapChainForComposition", E_OUTOFMEMORY)},
+         {sim::Fault::On("IDXGIFactory2::CreateSwapChainForComposition", E_OUTOFMEMORY)},
          5,
          {kStarting, "create monitor surface failed (0x8007000e)", kNoMonitors}},
-        {"the first commit fails", {Fault("IDCompositionDevice::Commit", E_FAIL, 1)}, 5,
+        {"the first commit fails", {sim::Fault::On("IDCompositionDevice::Commit", E_FAIL).Nth(1)}, 5,
          {kStarting, "DirectComposition commit failed (0x80004005)"}},
     };
     for (const Row& row : rows) {
@@ -85,7 +87,7 @@ TEST(Rebuild, RefusedFeatureLevel11_1IsRetriedWith11_0Silently) {
 TEST(Rebuild, OtherDeviceFailuresAreNotRetriedWithTheShortList) {
     Harness harness;
     harness.Prepare();
-    sim::AddFault(Fault("D3D11CreateDevice", E_FAIL, 1));
+    sim::AddFault(sim::Fault::On("D3D11CreateDevice", E_FAIL).Nth(1));
     harness.EndParentAt(600);
     const RendererRun run = harness.Run();
 
@@ -117,7 +119,7 @@ TEST(Rebuild, FailedClosingPassLogsOnlyWithCommandsAndQueuesOneRebuild) {
         if (row.withCommands) commands.push_back(FillRect(Rect{0, 0, 10, 10}, Color{0, 0, 255, 255}));
         SendFrameAt(100, Encode(SceneOf(commands)));
         // Passes: 1 at start-up, 2 for the frame, 3 closing the rebuild of the display change.
-        sim::AddFault(Fault("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED, 3));
+        sim::AddFault(sim::Fault::On("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED).Nth(3));
         sim::At(200, [] { sim::ChangeDisplays(sim::Config().monitors); });
         harness.EndParentAt(1000);
         const RendererRun run = harness.Run();

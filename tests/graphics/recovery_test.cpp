@@ -32,11 +32,11 @@ TEST(Recovery, PassesAfterAFailedRebuildTouchNoAbsentObject) {
     };
     const Row rows[] = {
         // D3D11CreateDevice: 1 at start-up, then 2 (hardware) and 3 (WARP) for the display change.
-        {"both device chains fail", Fault("D3D11CreateDevice", E_FAIL, 2, 2), {kFallback, kNoWarp}},
+        {"both device chains fail", sim::Fault::On("D3D11CreateDevice", E_FAIL).Nth(2).Times(2), {kFallback, kNoWarp}},
         {"the WARP chain fails at the device context",
-         Fault("ID2D1Device::CreateDeviceContext", E_OUTOFMEMORY, 2, 2), {kFallback, kNoWarp}},
-        {"the factory lookup fails", Fault("IDXGIAdapter::GetParent", E_FAIL, 2), {}},
-        {"no monitor yields a surface", Fault("IDXGIFactory2::CreateSwapChainForComposition", E_FAIL, 2), 
+         sim::Fault::On("ID2D1Device::CreateDeviceContext", E_OUTOFMEMORY).Nth(2).Times(2), {kFallback, kNoWarp}},
+        {"the factory lookup fails", sim::Fault::On("IDXGIAdapter::GetParent", E_FAIL).Nth(2), {}},
+        {"no monitor yields a surface", sim::Fault::On("IDXGIFactory2::CreateSwapChainForComposition", E_FAIL).Nth(2), 
          {"create monitor surface failed (0x80004005)", kNoMonitors}},
     };
     for (const Row& row : rows) {
@@ -79,7 +79,7 @@ TEST(Recovery, RepeatedPassFailuresSpaceOutRebuildsAndTheParentWatchStillEndsThe
     config.maxMessagesWithoutWait = 500;
     harness.Prepare(config);
     // Presents: the start-up pass's is the first; every later one fails.
-    sim::AddFault(Fault("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED, 2, 1000000));
+    sim::AddFault(sim::Fault::On("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED).Nth(2).Times(1000000));
     SendFrameAt(100, Encode(SceneOf({FillRect(Rect{0, 0, 50, 50}, Color{0, 255, 0, 255})})));
     harness.EndParentAt(5000);
     const RendererRun run = harness.Run();
@@ -108,10 +108,10 @@ TEST(Recovery, AfterASuccessfulRebuildTheNextFailureIsRetriedAtOnceAgain) {
     Harness harness;
     harness.Prepare();
     // Presents 2..4 fail: the frame's pass and the passes closing the next two rebuilds.
-    sim::AddFault(Fault("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED, 2, 3));
+    sim::AddFault(sim::Fault::On("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED).Nth(2).Times(3));
     SendFrameAt(100, Encode(SceneOf({FillRect(Rect{0, 0, 50, 50}, Color{0, 255, 0, 255})})));
     // Present 6 fails too (5 is the recovered rebuild's pass): a second frame.
-    sim::AddFault(Fault("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED, 6));
+    sim::AddFault(sim::Fault::On("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED).Nth(6));
     SendFrameAt(2000, Encode(SceneOf({FillRect(Rect{0, 0, 60, 60}, Color{0, 255, 0, 255})})));
     harness.EndParentAt(3000);
     const RendererRun run = harness.Run();

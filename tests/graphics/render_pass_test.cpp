@@ -60,24 +60,26 @@ TEST(RenderPass, FailureMatrixOnTwoSurfaces) {
     const Row rows[] = {
         {"nothing fails: both presented, one commit", {}, 2, 1, nullptr},
         {"GetBuffer fails on the first surface: the second is still drawn and presented, no commit",
-         {OnMonitor(Fault("IDXGISwapChain1::GetBuffer", E_OUTOFMEMORY, 2), 0)}, 1, 0,
+         {sim::Fault::On("IDXGISwapChain1::GetBuffer", E_OUTOFMEMORY).Nth(2).ForMonitor(0)}, 1, 0,
          "render failed (0x8007000e)"},
         {"the target bitmap cannot be made on the second surface",
-         {OnMonitor(Fault("ID2D1DeviceContext::CreateBitmapFromDxgiSurface", E_INVALIDARG, 2), 1)}, 1, 0,
+         {sim::Fault::On("ID2D1DeviceContext::CreateBitmapFromDxgiSurface", E_INVALIDARG).Nth(2).ForMonitor(1)}, 1, 0,
          "render failed (0x80070057)"},
         {"EndDraw fails on the first surface: not presented, the second is",
-         {OnMonitor(Fault("ID2D1DeviceContext::EndDraw", static_cast<long>(0x8899000C), 2), 0)}, 1, 0,
+         {sim::Fault::On("ID2D1DeviceContext::EndDraw", static_cast<long>(0x8899000C)).Nth(2).ForMonitor(0)}, 1, 0,
          "render failed (0x8899000c)"},
         {"a negative Present fails the pass after both were tried",
-         {OnMonitor(Fault("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED, 2), 0)}, 2, 0,
+         {sim::Fault::On("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED).Nth(2).ForMonitor(0)}, 2, 0,
          "render failed (0x887a0005)"},
-        {"a positive Present status is success", {Fault("IDXGISwapChain1::Present", DXGI_STATUS_OCCLUDED, 3)}, 2, 1,
+        {"a positive Present status is success",
+         {sim::Fault::On("IDXGISwapChain1::Present", DXGI_STATUS_OCCLUDED).Nth(3)}, 2, 1,
          nullptr},
         {"two surfaces fail with different codes: the last one wins",
-         {OnMonitor(Fault("IDXGISwapChain1::GetBuffer", E_OUTOFMEMORY, 2), 0),
-          OnMonitor(Fault("ID2D1DeviceContext::EndDraw", E_FAIL, 2), 1)},
+         {sim::Fault::On("IDXGISwapChain1::GetBuffer", E_OUTOFMEMORY).Nth(2).ForMonitor(0),
+          sim::Fault::On("ID2D1DeviceContext::EndDraw", E_FAIL).Nth(2).ForMonitor(1)},
          0, 0, "render failed (0x80004005)"},
-        {"only the commit fails: its own code", {Fault("IDCompositionDevice::Commit", E_UNEXPECTED, 3)}, 2, 1,
+        {"only the commit fails: its own code",
+         {sim::Fault::On("IDCompositionDevice::Commit", E_UNEXPECTED).Nth(3)}, 2, 1,
          "render failed (0x8000ffff)"},
     };
     for (const Row& row : rows) {
@@ -102,7 +104,7 @@ TEST(RenderPass, WithoutSurfacesAPassIsOnlyTheCommit) {
     sim::At(100, [] { sim::ChangeDisplays({}); });
     // Commits: the start-up rebuild's and its pass's; the display change's
     // rebuild stops before committing; the third is the frame's pass.
-    sim::AddFault(Fault("IDCompositionDevice::Commit", E_FAIL, 3));
+    sim::AddFault(sim::Fault::On("IDCompositionDevice::Commit", E_FAIL).Nth(3));
     SendFrameAt(200, RedBox());
     harness.EndParentAt(1000);
     const RendererRun run = harness.Run();

@@ -125,16 +125,17 @@ TEST(Surfaces, AFailingMonitorIsSkippedAndNotCounted) {
     };
     const Row rows[] = {
         {"its swap chain cannot be made",
-         OnMonitor(Fault("IDXGIFactory2::CreateSwapChainForComposition", E_OUTOFMEMORY), 1),
+         sim::Fault::On("IDXGIFactory2::CreateSwapChainForComposition", E_OUTOFMEMORY).ForMonitor(1),
          {kStarting, "create monitor surface failed (0x8007000e)", Created(2), kParentExited, kExiting}},
         {"its composition target cannot be made",
-         OnMonitor(Fault("IDCompositionDevice::CreateTargetForHwnd", E_INVALIDARG), 1),
+         sim::Fault::On("IDCompositionDevice::CreateTargetForHwnd", E_INVALIDARG).ForMonitor(1),
          {kStarting, "create monitor surface failed (0x80070057)", Created(2), kParentExited, kExiting}},
-        {"its visual cannot take the swap chain", OnMonitor(Fault("IDCompositionVisual::SetContent", E_FAIL), 1),
+        {"its visual cannot take the swap chain",
+         sim::Fault::On("IDCompositionVisual::SetContent", E_FAIL).ForMonitor(1),
          {kStarting, "create monitor surface failed (0x80004005)", Created(2), kParentExited, kExiting}},
-        {"its window cannot be made: no line", OnMonitor(Fault("CreateWindowExW", 0), 1),
+        {"its window cannot be made: no line", sim::Fault::On("CreateWindowExW", 0).ForMonitor(1),
          {kStarting, Created(2), kParentExited, kExiting}},
-        {"its information cannot be read: no line", OnMonitor(Fault("GetMonitorInfoW", 0), 1),
+        {"its information cannot be read: no line", sim::Fault::On("GetMonitorInfoW", 0).ForMonitor(1),
          {kStarting, Created(2), kParentExited, kExiting}},
     };
     for (const Row& row : rows) {
@@ -163,7 +164,7 @@ TEST(Surfaces, ZeroDpiFromTheSystemMeansNinetySix) {
     sim::DesktopConfig config = harness.DefaultConfig();
     config.monitors = {Monitor(0, 0, 1920, 1080, 144, true)};
     harness.Prepare(config);
-    sim::AddFault(Fault("GetDpiForWindow", 0));
+    sim::AddFault(sim::Fault::On("GetDpiForWindow", 0));
     harness.EndParentAt(600);
     const RendererRun run = harness.Run();
 

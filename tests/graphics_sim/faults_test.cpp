@@ -10,20 +10,13 @@ using gfxtest::Stack;
 
 using GraphicsFaults = GraphicsTest;
 
-sim::Fault FaultOn(const char* call, HRESULT result) {
-    sim::Fault fault;
-    fault.call = call;
-    fault.result = result;
-    return fault;
-}
-
 TEST_F(GraphicsFaults, NthUseFailsThatUseAlone) {
     Stack stack;
     ASSERT_EQ(stack.Build(), S_OK);
     const DXGI_SWAP_CHAIN_DESC1 desc = gfxtest::ChainDesc(8, 8);
     IDXGISwapChain1* chain = nullptr;
     ASSERT_EQ(stack.factory->CreateSwapChainForComposition(stack.d3d, &desc, nullptr, &chain), S_OK);
-    sim::Fault fault = FaultOn("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED);
+    sim::Fault fault = sim::Fault::On("IDXGISwapChain1::Present", DXGI_ERROR_DEVICE_REMOVED);
     fault.nth = 2;
     sim::AddFault(fault);
     EXPECT_EQ(chain->Present(1, 0), S_OK);
@@ -48,7 +41,7 @@ TEST_F(GraphicsFaults, DriverTypeRuleReachesEveryStepOfTheChain) {
     for (const char* call : calls) {
         SCOPED_TRACE(call);
         ResetDesktop();
-        sim::Fault fault = FaultOn(call, E_FAIL);
+        sim::Fault fault = sim::Fault::On(call, E_FAIL);
         fault.driverType = D3D_DRIVER_TYPE_HARDWARE;
         sim::AddFault(fault);
         Stack hardware;
@@ -99,7 +92,7 @@ protected:
 };
 
 TEST_F(MonitorFaults, CreationFailsOnlyWhileThatMonitorIsEnumerated) {
-    sim::Fault fault = FaultOn("IDXGIFactory2::CreateSwapChainForComposition", E_OUTOFMEMORY);
+    sim::Fault fault = sim::Fault::On("IDXGIFactory2::CreateSwapChainForComposition", E_OUTOFMEMORY);
     fault.monitor = 1;
     sim::AddFault(fault);
     MakeChains();
@@ -115,7 +108,7 @@ TEST_F(MonitorFaults, PresentGetBufferAndEndDrawFollowTheChainsMonitor) {
     MakeChains();
     ASSERT_EQ(results, (std::vector<HRESULT>{S_OK, S_OK}));
     // Outside the enumeration the monitor comes from the chain drawn on.
-    sim::Fault getBuffer = FaultOn("IDXGISwapChain1::GetBuffer", DXGI_ERROR_DEVICE_REMOVED);
+    sim::Fault getBuffer = sim::Fault::On("IDXGISwapChain1::GetBuffer", DXGI_ERROR_DEVICE_REMOVED);
     getBuffer.monitor = 1;
     sim::AddFault(getBuffer);
     for (std::size_t i = 0; i < chains.size(); ++i) {
@@ -127,7 +120,7 @@ TEST_F(MonitorFaults, PresentGetBufferAndEndDrawFollowTheChainsMonitor) {
 
     sim::ClearFaults();
     for (const char* call : {"IDXGISwapChain1::Present", "ID2D1DeviceContext::EndDraw"}) {
-        sim::Fault fault = FaultOn(call, D2DERR_RECREATE_TARGET);
+        sim::Fault fault = sim::Fault::On(call, D2DERR_RECREATE_TARGET);
         fault.monitor = 1;
         sim::AddFault(fault);
     }
@@ -145,7 +138,7 @@ TEST_F(GraphicsFaults, PositivePresentStatusIsReturnedAndShowsNothingNew) {
     const DXGI_SWAP_CHAIN_DESC1 desc = gfxtest::ChainDesc(8, 8);
     IDXGISwapChain1* chain = nullptr;
     ASSERT_EQ(stack.factory->CreateSwapChainForComposition(stack.d3d, &desc, nullptr, &chain), S_OK);
-    sim::Fault fault = FaultOn("IDXGISwapChain1::Present", DXGI_STATUS_OCCLUDED);
+    sim::Fault fault = sim::Fault::On("IDXGISwapChain1::Present", DXGI_STATUS_OCCLUDED);
     fault.times = 1;
     sim::AddFault(fault);
     EXPECT_EQ(chain->Present(1, 0), DXGI_STATUS_OCCLUDED);
@@ -165,7 +158,7 @@ TEST_F(GraphicsFaults, VoidCallFaultsSurfaceLater) {
     IDXGISwapChain1* chain = nullptr;
     ASSERT_EQ(stack.factory->CreateSwapChainForComposition(stack.d3d, &desc, nullptr, &chain), S_OK);
     ID2D1SolidColorBrush* brush = gfxtest::Brush(stack.dc, D2D1_COLOR_F{1, 1, 1, 1});
-    sim::AddFault(FaultOn("ID2D1DeviceContext::FillRectangle", D2DERR_RECREATE_TARGET));
+    sim::AddFault(sim::Fault::On("ID2D1DeviceContext::FillRectangle", D2DERR_RECREATE_TARGET));
     const D2D1_RECT_F rect{0, 0, 16, 16};
     EXPECT_EQ(gfxtest::DrawOn(stack, chain, 96.0f, [&](ID2D1DeviceContext* dc) { dc->FillRectangle(&rect, brush); }),
               D2DERR_RECREATE_TARGET);
@@ -173,7 +166,7 @@ TEST_F(GraphicsFaults, VoidCallFaultsSurfaceLater) {
     // The error belonged to that draw only.
     EXPECT_EQ(gfxtest::DrawOn(stack, chain, 96.0f, [](ID2D1DeviceContext*) {}), S_OK);
 
-    sim::AddFault(FaultOn("ID2D1GeometrySink::EndFigure", E_OUTOFMEMORY));
+    sim::AddFault(sim::Fault::On("ID2D1GeometrySink::EndFigure", E_OUTOFMEMORY));
     ID2D1PathGeometry* geometry = nullptr;
     ASSERT_EQ(stack.d2dFactory->CreatePathGeometry(&geometry), S_OK);
     ID2D1GeometrySink* sink = nullptr;

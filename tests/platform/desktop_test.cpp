@@ -53,7 +53,7 @@ TEST_F(WindowClasses, RegistrationRules) {
 }
 
 TEST_F(WindowClasses, FaultRuleFailsWithItsLastError) {
-    sim::AddFault(probe::FaultOn("RegisterClassExW", 8));
+    sim::AddFault(sim::Fault::On("RegisterClassExW").LastError(8));
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &probe::Procedure;
@@ -249,13 +249,13 @@ TEST_F(Monitors, WindowDpiIsThatOfTheMonitorHoldingMostOfIt) {
     }
     EXPECT_EQ(GetDpiForWindow(reinterpret_cast<HWND>(0x999)), 0u);
     HWND window = Make(RECT{0, 0, 10, 10});
-    sim::AddFault(probe::FaultOn("GetDpiForWindow"));
+    sim::AddFault(sim::Fault::On("GetDpiForWindow"));
     EXPECT_EQ(GetDpiForWindow(window), 0u);
 }
 
 TEST_F(Monitors, CreateWindowFaultCanBeTiedToOneMonitor) {
     Fresh(ThreeMonitors());
-    sim::AddFault(probe::FaultOn("CreateWindowExW", 0, 1));
+    sim::AddFault(sim::Fault::On("CreateWindowExW").ForMonitor(1));
     static std::vector<HWND> made;
     made.clear();
     EXPECT_NE(Make(), nullptr) << "outside an enumeration no monitor is current";

@@ -191,7 +191,7 @@ TEST_F(Processes, OpenProcessFails) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
         sim::ClearFaults();
-        if (row.fault) sim::AddFault(probe::FaultOn("OpenProcess", 5));
+        if (row.fault) sim::AddFault(sim::Fault::On("OpenProcess").LastError(5));
         EXPECT_EQ(OpenProcess(SYNCHRONIZE, FALSE, row.pid), nullptr);
         EXPECT_EQ(GetLastError(), row.error);
         EXPECT_NE(sim::CallsNamed("OpenProcess").back().args.find("pid=" + std::to_string(row.pid)), std::string::npos);
@@ -220,7 +220,7 @@ TEST_F(Processes, WaitFailsOnBadHandles) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
         sim::ClearFaults();
-        if (row.fault) sim::AddFault(probe::FaultOn("WaitForSingleObject"));
+        if (row.fault) sim::AddFault(sim::Fault::On("WaitForSingleObject"));
         SetLastError(0);
         EXPECT_EQ(WaitForSingleObject(row.handle, 0), WAIT_FAILED);
         EXPECT_EQ(GetLastError(), row.error);

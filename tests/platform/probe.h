@@ -42,15 +42,6 @@ inline LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPAR
 
 inline constexpr wchar_t kClass[] = L"probeWindow";
 
-// A rule failing every use of `call`.
-inline sim::Fault FaultOn(std::string call, DWORD lastError = 0, std::optional<int> monitor = std::nullopt) {
-    sim::Fault fault;
-    fault.call = std::move(call);
-    fault.lastError = lastError;
-    fault.monitor = monitor;
-    return fault;
-}
-
 // Names of the messages delivered so far, leaving out the placement messages
 // that window creation and SetWindowPos interleave.
 inline std::vector<std::string> Names() {

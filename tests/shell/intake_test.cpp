@@ -226,10 +226,7 @@ TEST(PostedRequests, AFailedPostDoesNotBlockTheNextRequest) {
         SCOPED_TRACE(row.why);
         Harness harness;
         harness.Prepare();
-        sim::Fault fault;
-        fault.call = "PostMessageW";
-        fault.nth = 1;  // the first request's post
-        sim::AddFault(fault);
+        sim::AddFault(sim::Fault::On("PostMessageW").Nth(1));  // the first request's post
         sim::At(100, row.request);
         sim::At(200, row.request);
         harness.EndParentAt(400);

@@ -15,15 +15,6 @@ using Strings = std::vector<std::string>;
 constexpr char kStarting[] = "renderer starting";
 constexpr char kCreatedOne[] = "created 1 monitor surface(s)";
 
-sim::Fault FaultOn(std::string call, long result = 0, DWORD lastError = 0, int nth = 0) {
-    sim::Fault fault;
-    fault.call = std::move(call);
-    fault.result = result;
-    fault.lastError = lastError;
-    fault.nth = nth;
-    return fault;
-}
-
 // A process id that the desktop never hands out.
 constexpr DWORD kNoSuchProcess = 4242;
 
@@ -39,16 +30,20 @@ TEST(ExitCodes, EachExitHasExactlyItsLogLines) {
         {"no switch at all", nullptr, L"", 1, {}},
         {"the parent's id names no process", nullptr, L"--parent-pid " + std::to_wstring(kNoSuchProcess), 2,
          {kStarting, "could not open parent process"}},
-        {"the parent cannot be opened", [](Harness&) { sim::AddFault(FaultOn("OpenProcess", 0, 5)); }, std::nullopt, 2,
+        {"the parent cannot be opened",
+         [](Harness&) { sim::AddFault(sim::Fault::On("OpenProcess").LastError(5)); }, std::nullopt, 2,
          {kStarting, "could not open parent process"}},
         {"registering the control class fails for want of memory",
-         [](Harness&) { sim::AddFault(FaultOn("RegisterClassExW", 0, 8)); }, std::nullopt, 3, {kStarting}},
-        {"registering the overlay class fails", [](Harness&) { sim::AddFault(FaultOn("RegisterClassExW", 0, 8, 2)); },
+         [](Harness&) { sim::AddFault(sim::Fault::On("RegisterClassExW").LastError(8)); }, std::nullopt, 3,
+         {kStarting}},
+        {"registering the overlay class fails",
+         [](Harness&) { sim::AddFault(sim::Fault::On("RegisterClassExW").LastError(8).Nth(2)); },
          std::nullopt, 3, {kStarting}},
-        {"the control window cannot be created", [](Harness&) { sim::AddFault(FaultOn("CreateWindowExW", 0, 8, 1)); },
+        {"the control window cannot be created",
+         [](Harness&) { sim::AddFault(sim::Fault::On("CreateWindowExW").LastError(8).Nth(1)); },
          std::nullopt, 4, {kStarting, "could not create control window"}},
         {"no graphics device, neither hardware nor WARP",
-         [](Harness&) { sim::AddFault(FaultOn("D3D11CreateDevice", E_FAIL)); }, std::nullopt, 5,
+         [](Harness&) { sim::AddFault(sim::Fault::On("D3D11CreateDevice", E_FAIL)); }, std::nullopt, 5,
          {kStarting, "hardware graphics unavailable; falling back to WARP", "could not create WARP graphics devices"}},
         {"the parent ends", [](Harness& h) { h.EndParentAt(1200); }, std::nullopt, 0,
          {kStarting, kCreatedOne, "parent exited", "renderer exiting"}},
@@ -155,7 +150,7 @@ TEST(Shutdown, CloseEndsTheRunWithoutParentExited) {
 TEST(Shutdown, FailingParentWaitNeverEndsTheRenderer) {
     Harness harness;
     harness.Prepare();
-    sim::AddFault(FaultOn("WaitForSingleObject"));
+    sim::AddFault(sim::Fault::On("WaitForSingleObject"));
     harness.EndParentAt(600);
     harness.CloseControlWindowAt(3100);
     const RendererRun run = harness.Run();
