@@ -30,8 +30,6 @@
 #include "sim/graphics.h"
 #include "tools/scene_file.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -27,6 +27,10 @@
 
 #include "sim/core.h"
 
+// The program the desktop runs (renderer/main.cpp); tests and the preview
+// call it as the process's start would.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
+
 namespace sim {
 
 struct MonitorConfig {

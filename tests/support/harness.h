@@ -28,9 +28,6 @@
 #include "sim/core.h"
 #include "sim/desktop.h"
 
-// The renderer's entry point (renderer/main.cpp).
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show);
-
 namespace simtest {
 
 inline constexpr wchar_t kControlClass[] = L"vorluneOverlayControl";
