@@ -50,7 +50,6 @@ constexpr std::size_t kCursorSize = kCommandHeaderSize;
 constexpr float kLargestFloat = std::numeric_limits<float>::max();
 constexpr std::uint16_t kKnownFlags = NormalizedX;
 
-
 const char* DecodeFrame(const std::uint8_t* data, std::uint64_t size, Scene& scene);
 const char* DecodeCommand(const std::uint8_t* at, std::uint32_t length, Scene& scene);
 const char* DecodeFillRect(const std::uint8_t* at, std::uint32_t length, std::uint16_t flags,
