@@ -99,13 +99,10 @@ bool EncodeScene(const Scene& scene, std::vector<std::uint8_t>& frame, std::stri
     frame.clear();
     error.clear();
 
-    std::uint64_t size = kFrameHeaderSize;
-    for (const Command& command : scene.commands) {
-        size += EncodedSize(command);
-        if (size > kMaxFrameSize) {
-            error.assign(kFrameTooLarge);
-            return false;
-        }
+    const std::uint64_t size = EncodedFrameSize(scene);
+    if (size > kMaxFrameSize) {
+        error.assign(kFrameTooLarge);
+        return false;
     }
 
     frame.reserve(static_cast<std::size_t>(size));
@@ -133,6 +130,14 @@ bool EncodeScene(const Scene& scene, std::vector<std::uint8_t>& frame, std::stri
         return false;
     }
     return true;
+}
+
+std::uint64_t EncodedFrameSize(const Scene& scene) {
+    std::uint64_t size = kFrameHeaderSize;
+    for (const Command& command : scene.commands) {
+        size += EncodedSize(command);
+    }
+    return size;
 }
 
 namespace {
@@ -555,8 +560,7 @@ std::uint64_t ReadU64(const std::uint8_t* at) {
 
 // ---- encoding ----
 
-// Bytes the command takes on the wire. Text longer than any frame can hold is
-// clamped: the caller only needs to know that the frame would be too large.
+// Bytes the command takes on the wire.
 std::uint64_t EncodedSize(const Command& command) {
     switch (command.kind) {
     case CommandKind::FillRect:
@@ -565,7 +569,7 @@ std::uint64_t EncodedSize(const Command& command) {
     case CommandKind::Line:
         return kStrokeSize;
     case CommandKind::Text:
-        return kTextFixedSize + std::min<std::uint64_t>(command.text.size(), kMaxFrameSize);
+        return kTextFixedSize + command.text.size();
     case CommandKind::RainbowCursor:
         break;
     }

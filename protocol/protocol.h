@@ -98,4 +98,9 @@ bool DecodeScene(const std::uint8_t* data, std::uint64_t size, Scene& scene, std
 // drop it), each named only when the frame itself is valid.
 bool EncodeScene(const Scene& scene, std::vector<std::uint8_t>& frame, std::string& error);
 
+// Bytes of the frame EncodeScene writes for `scene`, header included, whether
+// or not the frame would be accepted: lets a sender say how far over
+// kMaxFrameSize a scene is.
+std::uint64_t EncodedFrameSize(const Scene& scene);
+
 }  // namespace vorlune::overlay

@@ -391,20 +391,6 @@ void CheckWithRenderer(const Command& command, const std::string& path, Errors& 
     }
 }
 
-std::uint64_t FrameSize(const Scene& scene) {
-    std::uint64_t size = overlay::kFrameHeaderSize;
-    for (const Command& command : scene.commands) {
-        switch (command.kind) {
-        case CommandKind::FillRect: size += 28; break;
-        case CommandKind::StrokeRect:
-        case CommandKind::Line: size += 32; break;
-        case CommandKind::Text: size += 40 + command.text.size(); break;
-        default: size += overlay::kCommandHeaderSize; break;
-        }
-    }
-    return size;
-}
-
 void CheckSceneWithRenderer(const Scene& scene, Errors& errors) {
     std::vector<std::uint8_t> frame;
     std::string message;
@@ -414,8 +400,8 @@ void CheckSceneWithRenderer(const Scene& scene, Errors& errors) {
     if (scene.commands.size() > overlay::kMaxCommands) {
         errors.push_back("commands: " + std::to_string(scene.commands.size()) + " commands, more than " +
                          std::to_string(overlay::kMaxCommands) + RendererSays(message));
-    } else if (FrameSize(scene) > overlay::kMaxFrameSize) {
-        errors.push_back("commands: the frame would be " + std::to_string(FrameSize(scene)) + " bytes, more than " +
+    } else if (const std::uint64_t size = overlay::EncodedFrameSize(scene); size > overlay::kMaxFrameSize) {
+        errors.push_back("commands: the frame would be " + std::to_string(size) + " bytes, more than " +
                          std::to_string(overlay::kMaxFrameSize) + RendererSays(message));
     } else {
         errors.push_back("scene: " + message);
